@@ -514,6 +514,8 @@ std::optional<std::string> CreateUniqueTempFile(const std::string& folder,
   return std::nullopt;
 }
 
+// Empty when the system will not say (no /proc), which callers treat as
+// "no folder" and fall back from.
 std::string ExecutableFolder() {
   std::vector<char> buffer(256);
   for (;;) {
