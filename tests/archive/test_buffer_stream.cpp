@@ -398,7 +398,12 @@ TEST(buffered_stream_test, refused_flush_inside_a_write_returns_short_count) {
     const Bytes data = Pattern(c.write, 1);
     EXPECT_EQ(stream.Write(data.data(), Int(c.write)), c.expected);
     EXPECT_EQ(stream.Position(), c.capacity);
-    EXPECT_THROW(stream.WriteBuffer(data.data(), 9000), EWriteError);
+    Bytes sent = earlier;
+    sent.insert(sent.end(), data.begin(), data.end());
+    sent.resize(static_cast<std::size_t>(c.capacity));
+    EXPECT_EQ(file.Data(), sent);
+    const Bytes more = Pattern(9000);
+    EXPECT_THROW(stream.WriteBuffer(more.data(), 9000), EWriteError);
     // Even with nothing left pending, Close reports that bytes were lost.
     EXPECT_THROW(stream.Close(), EWriteError);
   }
