@@ -208,7 +208,9 @@ TFileHandleStream::TFileHandleStream(std::unique_ptr<platform::File> file)
 
 std::int32_t TFileHandleStream::Read(void* buffer, std::int32_t count) {
   if (!file_ || count <= 0) return 0;
-  return static_cast<std::int32_t>(std::max<std::int64_t>(file_->Read(buffer, count), 0));
+  const std::int64_t n = file_->Read(buffer, count);
+  if (n < 0) readFailed_ = true;
+  return static_cast<std::int32_t>(std::max<std::int64_t>(n, 0));
 }
 
 std::int32_t TFileHandleStream::Write(const void* buffer, std::int32_t count) {

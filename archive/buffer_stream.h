@@ -98,6 +98,9 @@ class TFileHandleStream : public TStream {
   std::int64_t Seek(std::int64_t offset, int origin) override;
 
   bool FlushToDisk();
+  // True once a read failed; a failed read returns 0 like the end of the
+  // file, and only this tells the two apart.
+  bool ReadFailed() const { return readFailed_; }
   // -1 once the file is closed.
   std::intptr_t Handle() const;
   bool IsOpen() const { return file_ != nullptr; }
@@ -106,6 +109,7 @@ class TFileHandleStream : public TStream {
 
  private:
   std::unique_ptr<platform::File> file_;
+  bool readFailed_ = false;
 };
 
 // Open-mode codes. Every code but kModeCreate holds the access in its two low
@@ -152,6 +156,8 @@ class TLFNFileStream : private detail::OpenedFile, public TS_BufferStream {
 
   // The operating system's handle of the open file; -1 once closed.
   std::intptr_t FileHandle() const { return fileStream.Handle(); }
+  // True once a read of the file failed (as opposed to reaching its end).
+  bool ReadFailed() const { return fileStream.ReadFailed(); }
   // The open file itself; only valid until Close().
   platform::File& File() { return fileStream.File(); }
   const std::string& FileName() const { return fileName_; }
