@@ -9,6 +9,7 @@ QUILLO_PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   python3 unzip zip p7zip-full libarchive-tools
+  libcurl4-openssl-dev python3-pyftpdlib python3-aiosmtpd
 )
 
 quillo_install_missing() {
