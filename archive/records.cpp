@@ -252,6 +252,14 @@ void TZipHeaderInfo::SetPath(std::string directory, std::string fileName) {
   directory_ = std::move(directory);
   fileName_ = std::move(fileName);
   FileNameLength = length;
+  archivedName_.reset();  // a new name is stored in the engine's own form
+}
+
+void TZipHeaderInfo::SetPathAsArchived(std::string directory, std::string fileName,
+                                       std::string archivedName) {
+  SetPath(std::move(directory), std::move(fileName));
+  FileNameLength = static_cast<std::uint16_t>(archivedName.size());
+  archivedName_ = std::move(archivedName);
 }
 
 void TZipHeaderInfo::SetFileName(std::string_view value) {
@@ -271,6 +279,13 @@ void TZipHeaderInfo::SetFileComment(std::optional<std::string_view> text) {
   FileCommentLength = static_cast<std::uint16_t>(text ? text->size() : 0);
 }
 
+std::uint16_t TZipHeaderInfo::FlagsToWrite() const {
+  // A name kept as it was read keeps the flag that says how to read it; a
+  // name the engine converts is code page 850, never UTF-8.
+  if (archivedName_) return GeneralPurposeFlags;
+  return static_cast<std::uint16_t>(GeneralPurposeFlags & ~kFlagUtf8);
+}
+
 std::int32_t TZipHeaderInfo::LocalHeaderSize() const {
   return kLocalHeaderFixedSize + FileNameLength + LocalExtraLength;
 }
@@ -280,6 +295,7 @@ std::int32_t TZipHeaderInfo::CentralHeaderSize() const {
 }
 
 std::string TZipHeaderInfo::StoredName() const {
+  if (archivedName_) return *archivedName_;
   std::string path = Path();
   std::replace(path.begin(), path.end(), '\\', '/');
   return platform::Utf8ToOem(path);
@@ -288,7 +304,8 @@ std::string TZipHeaderInfo::StoredName() const {
 void TZipHeaderInfo::Assign(const TZipHeaderInfo& source) {
   if (&source == this) return;
   *this = source;
-  FileNameLength = StoredNameLength(directory_, fileName_);
+  FileNameLength = archivedName_ ? static_cast<std::uint16_t>(archivedName_->size())
+                                 : StoredNameLength(directory_, fileName_);
 }
 
 void TZipHeaderInfo::WriteLocalHeader(TStream& stream) {
@@ -298,7 +315,7 @@ void TZipHeaderInfo::WriteLocalHeader(TStream& stream) {
   RecordBuilder record(kLocalHeaderFixedSize + name.size());
   record.U32(kLocalHeaderSignature)
       .U16(VersionNeeded)
-      .U16(static_cast<std::uint16_t>(GeneralPurposeFlags & ~kFlagUtf8))
+      .U16(FlagsToWrite())
       .U16(CompressionMethod)
       .U32(LastModDateTime)
       .U32(Crc32)
@@ -319,7 +336,7 @@ void TZipHeaderInfo::WriteCentralHeader(TStream& stream) const {
   record.U32(kCentralHeaderSignature)
       .U16(VersionMadeBy)
       .U16(VersionNeeded)
-      .U16(static_cast<std::uint16_t>(GeneralPurposeFlags & ~kFlagUtf8))
+      .U16(FlagsToWrite())
       .U16(CompressionMethod)
       .U32(LastModDateTime)
       .U32(Crc32)
@@ -353,7 +370,7 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream) {
   const std::uint16_t madeBy = Load16(&h[4]);
   const std::uint16_t flags = Load16(&h[8]);
   const bool isOem = (madeBy >> 8) == kHostMsDos && (flags & kFlagUtf8) == 0;
-  auto [directory, fileName] = SplitPath(NameFromArchive(std::move(raw), isOem));
+  auto [directory, fileName] = SplitPath(NameFromArchive(raw, isOem));
 
   VersionMadeBy = madeBy;
   VersionNeeded = Load16(&h[6]);
@@ -370,7 +387,7 @@ bool TZipHeaderInfo::ReadCentralHeader(TStream& stream) {
   ExternalAttributes = Load32(&h[38]);
   LocalHeaderOffset = Load32(&h[42]);
   CentralHeaderOffset = static_cast<std::uint32_t>(start);
-  SetPath(std::move(directory), std::move(fileName));
+  SetPathAsArchived(std::move(directory), std::move(fileName), std::move(raw));
   fileComment_.reset();
   WorkingMarks = {};
   return true;
@@ -386,7 +403,7 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
     return false;
   }
   const std::uint16_t flags = Load16(&h[6]);
-  auto [directory, fileName] = SplitPath(NameFromArchive(std::move(raw), (flags & kFlagUtf8) == 0));
+  auto [directory, fileName] = SplitPath(NameFromArchive(raw, (flags & kFlagUtf8) == 0));
 
   VersionMadeBy = 0;
   VersionNeeded = Load16(&h[4]);
@@ -403,7 +420,7 @@ bool TZipHeaderInfo::ReadLocalHeader(TStream& stream) {
   ExternalAttributes = 0;
   LocalHeaderOffset = static_cast<std::uint32_t>(start);
   CentralHeaderOffset = 0;
-  SetPath(std::move(directory), std::move(fileName));
+  SetPathAsArchived(std::move(directory), std::move(fileName), std::move(raw));
   fileComment_.reset();
   WorkingMarks = {};
   return true;

@@ -145,7 +145,10 @@ class TZipHeaderInfo {
   std::int32_t LocalHeaderSize() const;
   std::int32_t CentralHeaderSize() const;
 
-  // The name as the archive stores it: "/" for "\", code page 850.
+  // The name as the archive stores it: the bytes it was read with, as long
+  // as it has not been renamed, so that entries carried over from other
+  // programs' archives keep their names exactly (UTF-8 or Unix bytes
+  // included); otherwise "/" for "\" in code page 850.
   std::string StoredName() const;
 
   // Copies every field of `source`, the comment (loaded or not) included.
@@ -168,10 +171,13 @@ class TZipHeaderInfo {
 
  private:
   void SetPath(std::string directory, std::string fileName);
+  void SetPathAsArchived(std::string directory, std::string fileName, std::string archivedName);
+  std::uint16_t FlagsToWrite() const;
 
   std::string fileName_;
   std::string directory_;
   std::optional<std::string> fileComment_;
+  std::optional<std::string> archivedName_;
 };
 
 // ---------------------------------------------------------------------------

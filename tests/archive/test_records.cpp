@@ -443,9 +443,9 @@ TEST(zip_header_info_test, central_names_convert_by_host_and_split_after_the_las
   const NameCase cases[] = {
       {"MS-DOS host: code page 850", 0x0014, 0, "dir/a\x87\xC6o.txt", "dir\\", "ação.txt", 12},
       {"Unix host: UTF-8 bytes kept", 0x0314, 0, "dir/a\xC3\xA7\xC3\xA3o.txt", "dir\\", "ação.txt",
-       12},
+       14},
       {"Unix host: other bytes read as Windows-1252", 0x0314, 0, "a\x87.txt", "", "a‡.txt", 6},
-      {"UTF-8 flag on MS-DOS host", 0x0014, kFlagUtf8, "\xC3\x87", "", "Ç", 1},
+      {"UTF-8 flag on MS-DOS host", 0x0014, kFlagUtf8, "\xC3\x87", "", "Ç", 2},
       {"box drawing best-fitted", 0x0000, 0, "x\xC4\xB3y", "", "x-¦y", 4},
       {"two levels, no file", 0x0014, 0, "a/b/", "a\\b\\", "", 4},
       {"no delimiter", 0x0014, 0, "plain.ADT", "", "plain.ADT", 9},
@@ -467,21 +467,34 @@ TEST(zip_header_info_test, central_names_convert_by_host_and_split_after_the_las
   }
 }
 
-TEST(zip_header_info_test, written_headers_never_claim_utf8_names) {
+// Entries carried over from other programs' archives must keep their names
+// exactly; only a renamed entry is stored in the engine's own form.
+TEST(zip_header_info_test, names_keep_the_bytes_and_flag_they_were_read_with_until_renamed) {
   RawCentral raw;
   raw.madeBy = 0x0314;
   raw.flags = kFlagUtf8 | 0x0002;
-  raw.name = "\xC3\xA7.txt";
+  raw.name = "\xE6\x97\xA5/\xC3\xA7.txt";  // a character code page 850 lacks, and ç
   TMemoryStream stream(CentralBytes(raw));
   TZipHeaderInfo h;
   ASSERT_TRUE(h.ReadCentralHeader(stream));
+  TZipHeaderInfo copy;
+  copy.Assign(h);
+  for (TZipHeaderInfo* header : {&h, &copy}) {
+    TMemoryStream local;
+    header->WriteLocalHeader(local);
+    TMemoryStream central;
+    header->WriteCentralHeader(central);
+    EXPECT_EQ(Get16(local.Data(), 6), kFlagUtf8 | 0x0002);
+    EXPECT_EQ(Get16(central.Data(), 8), kFlagUtf8 | 0x0002);
+    EXPECT_EQ(std::string(local.Data().begin() + 30, local.Data().end()), raw.name);
+    EXPECT_EQ(header->FileNameLength, raw.name.size());
+  }
+
+  h.SetFileName("\xC3\xA7\xC3\xA3o.txt");  // renamed: code page 850, no UTF-8 flag
   TMemoryStream local;
   h.WriteLocalHeader(local);
-  TMemoryStream central;
-  h.WriteCentralHeader(central);
   EXPECT_EQ(Get16(local.Data(), 6), 0x0002);
-  EXPECT_EQ(Get16(central.Data(), 8), 0x0002);
-  EXPECT_EQ(std::string(local.Data().begin() + 30, local.Data().end()), "\x87.txt");
+  EXPECT_EQ(std::string(local.Data().begin() + 30, local.Data().end()), "?/\x87\xC6o.txt");
   EXPECT_EQ(h.GeneralPurposeFlags, kFlagUtf8 | 0x0002);  // the record itself is unchanged
 }
 
