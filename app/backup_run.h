@@ -4,6 +4,7 @@
 // archive, send it away and record the result. It knows no window system;
 // the window and the command line each give it a front end.
 
+#include <ctime>
 #include <functional>
 #include <string>
 
