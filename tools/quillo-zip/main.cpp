@@ -107,7 +107,12 @@ int ListArchive(const Options& options) {
   }
   TZipReader reader;
   reader.SetZipName(options.archive);
-  reader.OpenArchive();
+  try {
+    reader.OpenArchive();
+  } catch (const std::exception& error) {
+    std::cerr << "quillo-zip: " << options.archive << ": " << error.what() << "\n";
+    return kExitError;
+  }
   std::printf("%10s %10s %-7s %-19s %-8s %s\n", "Length", "Size", "Method", "Date", "CRC-32",
               "Name");
   std::uint64_t totalLength = 0;
@@ -145,9 +150,17 @@ int ZipFiles(const Options& options) {
       std::string spec = file;
       if (!quillo::platform::IsPathDelimiter(spec.back())) spec += quillo::platform::kPathDelimiter;
       writer.FilesList.push_back(">" + spec + "*");
-    } else {
+    } else if (quillo::platform::FileExists(file) || quillo::archive::HasWildcards(file)) {
       writer.FilesList.push_back(file);
+    } else {
+      std::cerr << "quillo-zip: " << file << ": no such file\n";
+      anyMissing = true;
     }
+  }
+  if (writer.FilesList.empty() && !quillo::platform::FileExists(options.archive)) {
+    // Like Info-ZIP zip: no archive is made when there is nothing to put in it.
+    std::cerr << "quillo-zip: nothing to add, " << options.archive << " not created\n";
+    return kExitError;
   }
   writer.OnNoSuchFile = [&](TZipWriter&, const std::string& name) {
     std::cerr << "quillo-zip: " << name << ": no such file\n";
