@@ -10,6 +10,7 @@ QUILLO_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   python3 unzip zip p7zip-full libarchive-tools
   libcurl4-openssl-dev python3-pyftpdlib python3-aiosmtpd
+  qt6-base-dev xvfb xauth fonts-dejavu-extra
 )
 
 quillo_install_missing() {
