@@ -308,7 +308,6 @@ void TBackupForm1::ShowWaitWindow() {
   RemoveWaitWindow();
   waitWindow_ = new TMensagemEsperaForm1(screen());
   waitWindow_->show();
-  waitWindow_->raise();
 }
 
 void TBackupForm1::RemoveWaitWindow() {
@@ -322,6 +321,11 @@ void TBackupForm1::ProcessMessages() {
 
 void TBackupForm1::RequestTermination() {
   Q_EMIT terminationRequested();
+  // Queued, so the application ends once the current handler has returned:
+  // quitting closes every window, and this one refuses to close while a run
+  // is under way.
+  QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                            Qt::QueuedConnection);
 }
 
 void TBackupForm1::showEvent(QShowEvent* event) {

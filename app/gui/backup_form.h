@@ -90,7 +90,8 @@ class TBackupForm1 : public QMainWindow, public BackupFrontEnd {
   void RequestTermination() override;
 
  Q_SIGNALS:
-  // The program should end once the current handler returns.
+  // The window has asked the application to end (it ends once the current
+  // handler returns and the event loop runs again).
   void terminationRequested();
 
  protected:

@@ -14,8 +14,6 @@ int main(int argc, char* argv[]) {
 
   TBackupForm1 form(quillo::app::BackupPaths::Installed(),
                     quillo::app::TransmissionSettings::Support());
-  QObject::connect(&form, &TBackupForm1::terminationRequested, &application,
-                   &QCoreApplication::quit);
 
   // For the documentation's pictures (scripts/screenshot): never set by users.
   const QString screenshots = qEnvironmentVariable("QUILLO_SCREENSHOTS");

@@ -29,7 +29,7 @@ TMensagemEsperaForm1::TMensagemEsperaForm1(QScreen* screen)
   setObjectName(QStringLiteral("MensagemEsperaForm1"));
   // The system's name for the window; never drawn, as there is no title bar.
   setWindowTitle(QStringLiteral("Mensagem em Espera"));
-  setFixedSize(kClientSize);
+  resize(kClientSize);
   // A notice, not a place for input: showing it must not take the keyboard
   // focus away from the main window.
   setAttribute(Qt::WA_ShowWithoutActivating);

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <filesystem>
 
@@ -31,6 +32,16 @@ void TypeInto(QWidget* widget, const QString& text) {
                           Qt::NoModifier);
     }
   }
+}
+
+// Presses "Fazer Backup" from inside the application's event loop, as a
+// user would, and returns when the loop has ended: when the window has ended
+// the program.
+void ClickAndRunTheProgram(TBackupForm1& form) {
+  QTimer::singleShot(0, &form, [&form] { QTest::mouseClick(form.SpeedButton1(), Qt::LeftButton); });
+  QCOMPARE(QApplication::exec(), 0);
+  // Ending the program closed the window.
+  QVERIFY(!form.isVisible());
 }
 
 std::string Result(const fs::path& baseDir) {
@@ -70,7 +81,7 @@ void BackupFormRunTest::support_run_from_the_window_ends_the_program_after_succe
   TypeInto(form.Memo1(), QStringLiteral("Fechamento do mês\nconferir estoque"));
   QVERIFY(form.SpeedButton1()->isEnabled());
 
-  QTest::mouseClick(form.SpeedButton1(), Qt::LeftButton);
+  ClickAndRunTheProgram(form);
 
   QCOMPARE(recorded->Events().size(), size_t{2});
   QCOMPARE(recorded->Events()[0].title, QStringLiteral("Information"));
@@ -123,7 +134,7 @@ void BackupFormRunTest::failed_run_leaves_the_window_idle_and_a_second_click_suc
   QVERIFY(ArchivesIn(home / "backups").empty());
 
   app::ProfileFile(baseDir.string() + "/ConfigBackup.ini").WriteString("Host", "senha", "certa");
-  QTest::mouseClick(form.SpeedButton1(), Qt::LeftButton);
+  ClickAndRunTheProgram(form);
   QCOMPARE(recorded->Events().size(), size_t{3});
   QCOMPARE(recorded->Events()[1].title, QStringLiteral("Information"));
   QCOMPARE(recorded->Events()[1].text, kSuccess);
