@@ -63,6 +63,7 @@ bool IsUserInput(QEvent::Type type) {
     case QEvent::DragMove:
     case QEvent::Drop:
     case QEvent::Wheel:
+    case QEvent::ContextMenu:  // the comment's Cut and Paste
       return true;
     default:
       return false;
