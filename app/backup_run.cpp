@@ -259,7 +259,11 @@ class Run {
     wait.Show();
     archive::TZipWriter& writer = components_.zipWriter;
     WriterEvents events(writer, frontEnd_);
-    writer.SetZipName(ArchivePath());
+    // The archive sent away is the one written here, even when the run
+    // crosses midnight: a name built again from the clock would name a file
+    // that does not exist.
+    const std::string archivePath = ArchivePath();
+    writer.SetZipName(archivePath);
     writer.FilesList.clear();
 
     StagedCopies copies(frontEnd_);
@@ -268,8 +272,6 @@ class Run {
     writer.Zip();
     copies.DeleteAll();
     writer.FilesList.clear();
-    // Built again: this is the name that is sent away.
-    const std::string archivePath = ArchivePath();
     wait.Remove();
     if (!missed.empty()) throw Exception(IncompleteBackupMessage(missed));
     return archivePath;

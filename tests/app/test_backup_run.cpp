@@ -479,6 +479,21 @@ INSTANTIATE_TEST_SUITE_P(
         UserCase{"[HOST]\nUsuario=cliente\nSENHA=segredo\nHost=127.0.0.1\nDiretorio=backups\n",
                  "cliente", true}));
 
+// A run that crosses midnight sends the archive it wrote, not a file named
+// after the new day, which does not exist.
+TEST_F(own_host_test, run_across_midnight_sends_the_archive_it_wrote) {
+  AddTable("Clientes.ADT");
+  StartServer("cliente", "segredo");
+  WriteConfig("[Host]\nusuario=cliente\nsenha=segredo\nhost=127.0.0.1\ndiretorio=backups\n");
+  BackupRun run(frontEnd, components, BackupPaths::Under(base.string(), program.string() + "/"),
+                transmission);
+  int calls = 0;
+  run.DateText = [&] { return std::string(calls++ == 0 ? kDate : "10122024"); };
+  run.Execute();
+  EXPECT_EQ(Bytes(home / "backups" / kArchiveName), Bytes(Archive()));
+  EXPECT_EQ(frontEnd.events, kTwoStagesAndSuccess);
+}
+
 TEST_F(own_host_test, empty_remote_folder_sends_to_the_double_slash_path) {
   AddTable("Clientes.ADT");
   StartServer("cliente", "segredo");
