@@ -134,7 +134,7 @@ class backup_run_test : public ::testing::Test {
   std::map<std::string, std::string> ArchivedFiles() {
     const std::vector<std::string> listing = archive::testing::PythonZipListing(Archive().string());
     const fs::path out = temp.Path() / ("extracted-" + std::to_string(++extractions_));
-    const auto result = archive::testing::RunCommand(
+    const auto result = archive::testing::RunShell(
         "python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' '" +
         Archive().string() + "' '" + out.string() + "'");
     EXPECT_EQ(result.exitCode, 0) << result.output;
@@ -437,10 +437,16 @@ TEST_F(own_host_test, archive_lands_byte_for_byte_and_result_is_written_once_in_
 }
 
 struct UserCase {
+  const char* name;
   const char* hostSection;
   const char* serverUser;
   bool uploads;
 };
+
+// Names each case in test listings by what it shows, not by its bytes.
+void PrintTo(const UserCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class own_host_user_test : public own_host_test, public ::testing::WithParamInterface<UserCase> {};
 
@@ -461,23 +467,30 @@ TEST_P(own_host_user_test, upload_happens_only_for_a_real_user) {
 INSTANTIATE_TEST_SUITE_P(
     users, own_host_user_test,
     ::testing::Values(
-        UserCase{"", "cliente", false},
-        UserCase{"[Host]\nsenha=segredo\nhost=127.0.0.1\ndiretorio=backups\n", "cliente", false},
-        UserCase{"[Host]\nusuario=\nsenha=segredo\nhost=127.0.0.1\ndiretorio=backups\n", "cliente",
+        UserCase{"no_host_section", "", "cliente", false},
+        UserCase{"no_user_key", "[Host]\nsenha=segredo\nhost=127.0.0.1\ndiretorio=backups\n",
+                 "cliente", false},
+        UserCase{"empty_user",
+                 "[Host]\nusuario=\nsenha=segredo\nhost=127.0.0.1\ndiretorio=backups\n", "cliente",
                  false},
-        UserCase{"[Host]\nusuario=Norvo System\nsenha=segredo\nhost=127.0.0.1\n"
+        UserCase{"reserved_user",
+                 "[Host]\nusuario=Norvo System\nsenha=segredo\nhost=127.0.0.1\n"
                  "diretorio=backups\n",
                  "Norvo System", false},
         // Only the exact reserved value skips the upload.
-        UserCase{"[Host]\nusuario=norvo system\nsenha=segredo\nhost=127.0.0.1\n"
+        UserCase{"reserved_user_in_other_case",
+                 "[Host]\nusuario=norvo system\nsenha=segredo\nhost=127.0.0.1\n"
                  "diretorio=backups\n",
                  "norvo system", true},
-        UserCase{"[Host]\nusuario=Norvo System \nsenha=segredo\nhost=127.0.0.1\n"
+        UserCase{"reserved_user_with_trailing_space",
+                 "[Host]\nusuario=Norvo System \nsenha=segredo\nhost=127.0.0.1\n"
                  "diretorio=backups\n",
                  "Norvo System", false},
         // Section and key names match in any letter case.
-        UserCase{"[HOST]\nUsuario=cliente\nSENHA=segredo\nHost=127.0.0.1\nDiretorio=backups\n",
-                 "cliente", true}));
+        UserCase{"names_in_other_letter_case",
+                 "[HOST]\nUsuario=cliente\nSENHA=segredo\nHost=127.0.0.1\nDiretorio=backups\n",
+                 "cliente", true}),
+    [](const ::testing::TestParamInfo<UserCase>& param) { return std::string(param.param.name); });
 
 // A run that crosses midnight sends the archive it wrote, not a file named
 // after the new day, which does not exist.

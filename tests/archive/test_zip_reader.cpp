@@ -12,9 +12,9 @@
 namespace quillo::archive {
 namespace {
 
-using testing::ReadFile;
+using testing::ReadFileText;
 using testing::TempFolder;
-using testing::WriteFile;
+using testing::WriteFileText;
 
 struct ArchiveLayout {
   std::vector<std::string> names;
@@ -35,7 +35,7 @@ ArchiveLayout Layout(std::vector<std::string> names, std::vector<int> order, boo
 }
 
 // Stored entries whose data is "data of <name>", laid out as asked.
-std::vector<std::uint8_t> BuildArchive(const ArchiveLayout& layout) {
+std::string BuildArchive(const ArchiveLayout& layout) {
   TMemoryStream out;
   std::vector<TZipHeaderInfo> headers(layout.names.size());
   for (std::size_t i = 0; i < layout.names.size(); ++i) {
@@ -58,7 +58,7 @@ std::vector<std::uint8_t> BuildArchive(const ArchiveLayout& layout) {
   end.CentralDirSize = static_cast<std::uint32_t>(out.Position() - end.CentralDirOffset);
   if (!layout.archiveComment.empty()) end.SetArchiveComment(layout.archiveComment);
   if (layout.withEndRecord) end.WriteEndRecord(out);
-  return out.Data();
+  return std::string(out.Data().begin(), out.Data().end());
 }
 
 std::vector<std::string> EntryNames(const TZipReader& reader) {
@@ -70,7 +70,7 @@ std::vector<std::string> EntryNames(const TZipReader& reader) {
 class ZipReaderTest : public ::testing::Test {
  protected:
   void Open(const ArchiveLayout& layout) {
-    WriteFile(path_, BuildArchive(layout));
+    WriteFileText(path_, BuildArchive(layout));
     reader_.SetZipName(path_);
     reader_.OpenArchive();
   }
@@ -96,14 +96,14 @@ TEST_F(ZipReaderTest, two_headers_claiming_one_entry_rebuild_from_local_headers)
 }
 
 TEST_F(ZipReaderTest, zero_byte_file_is_an_archive_without_entries) {
-  WriteFile(path_, "");
+  WriteFileText(path_, "");
   reader_.SetZipName(path_);
   reader_.OpenArchive();
   EXPECT_EQ(reader_.EntryCount(), 0);
 }
 
 TEST_F(ZipReaderTest, missing_end_record_follows_the_incomplete_mode) {
-  WriteFile(path_, BuildArchive(Layout({"a.adt", "b.adt"}, {0, 1}, /*withEnd=*/false)));
+  WriteFileText(path_, BuildArchive(Layout({"a.adt", "b.adt"}, {0, 1}, /*withEnd=*/false)));
   struct Case {
     TIncompleteZipMode mode;
     const char* expectedError;  // nullptr: the entries are rebuilt
@@ -137,7 +137,7 @@ TEST_F(ZipReaderTest, missing_end_record_follows_the_incomplete_mode) {
 }
 
 TEST_F(ZipReaderTest, incomplete_zip_handler_can_ask_for_a_rebuild) {
-  WriteFile(path_, BuildArchive(Layout({"a.adt"}, {0}, /*withEnd=*/false)));
+  WriteFileText(path_, BuildArchive(Layout({"a.adt"}, {0}, /*withEnd=*/false)));
   reader_.OnInCompleteZip = [](TZipReader&, TIncompleteZipMode& mode) { mode = izAssumeBad; };
   reader_.SetZipName(path_);
   reader_.OpenArchive();
@@ -145,7 +145,7 @@ TEST_F(ZipReaderTest, incomplete_zip_handler_can_ask_for_a_rebuild) {
 }
 
 TEST_F(ZipReaderTest, rebuild_of_a_file_without_local_headers_is_not_a_zip) {
-  WriteFile(path_, std::string(5000, 'x') + "PK\x03\x04\x14\x50 not a header at all");
+  WriteFileText(path_, std::string(5000, 'x') + "PK\x03\x04\x14\x50 not a header at all");
   reader_.IncompleteZipMode = izAssumeBad;
   reader_.SetZipName(path_);
   EXPECT_THROW(reader_.OpenArchive(), EBadZipFile);
@@ -202,7 +202,7 @@ TEST_F(ZipReaderTest, comments_load_on_demand) {
 TEST_F(ZipReaderTest, archive_rewritten_within_the_same_two_seconds_is_read_again) {
   Open(Layout({"a.adt"}, {0}));
   reader_.CloseArchive();
-  WriteFile(path_, BuildArchive(Layout({"longer-name.adt", "b.adt"}, {0, 1})));
+  WriteFileText(path_, BuildArchive(Layout({"longer-name.adt", "b.adt"}, {0, 1})));
   reader_.OpenArchive();
   EXPECT_EQ(EntryNames(reader_), (std::vector<std::string>{"longer-name.adt", "b.adt"}));
 }

@@ -18,11 +18,11 @@ namespace quillo::archive {
 namespace {
 
 using testing::PythonZipListing;
-using testing::ReadFile;
+using testing::ReadFileText;
 using testing::RecordLikeText;
 using testing::SetModified;
 using testing::TempFolder;
-using testing::WriteFile;
+using testing::WriteFileText;
 
 std::vector<std::string> FolderEntries(const std::string& folder) {
   std::vector<std::string> names;
@@ -39,7 +39,7 @@ class ZipWriterTest : public ::testing::Test {
   void SetUp() override {
     for (const char* name : {"Clientes.ADT", "Clientes.ADI", "Clientes.ADM"}) {
       const std::string path = folder_ / name;
-      WriteFile(path, RecordLikeText(20000, static_cast<unsigned>(path.size())));
+      WriteFileText(path, RecordLikeText(20000, static_cast<unsigned>(path.size())));
       SetModified(path, 2024, 12, 9, 10, 0, 0);
       staged_.push_back(path);
     }
@@ -130,7 +130,7 @@ TEST_F(ZipWriterTest, blank_name_does_nothing_and_reports_zero) {
 
 TEST_F(ZipWriterTest, empty_list_writes_a_bare_end_record) {
   EXPECT_EQ(ZipFiles({}), 0);
-  const std::vector<std::uint8_t> bytes = ReadFile(archive_);
+  const std::string bytes = ReadFileText(archive_);
   ASSERT_EQ(bytes.size(), 22u);
   EXPECT_EQ(bytes[0], 'P');
   EXPECT_EQ(bytes[3], 6);
@@ -152,12 +152,12 @@ TEST_F(ZipWriterTest, new_archive_holds_bare_names_readable_by_zipfile) {
 // D is new.
 TEST_F(ZipWriterTest, update_replaces_newer_keeps_others_and_appends_new) {
   ASSERT_EQ(ZipFiles(staged_), 3);
-  const std::vector<std::uint8_t> before = ReadFile(archive_);
+  const std::string before = ReadFileText(archive_);
 
-  WriteFile(staged_[0], RecordLikeText(30000, 99));
+  WriteFileText(staged_[0], RecordLikeText(30000, 99));
   SetModified(staged_[0], 2024, 12, 9, 15, 0, 0);
   const std::string d = folder_ / "Produtos.ADT";
-  WriteFile(d, RecordLikeText(5000, 7));
+  WriteFileText(d, RecordLikeText(5000, 7));
   std::vector<std::pair<int, int>> updates;
   TZipWriter fresh;  // a later run of the day starts with a new program
   fresh.OnUpdate = [&](TZipWriter&, TUpdateAction action, std::int32_t index) {
@@ -174,8 +174,8 @@ TEST_F(ZipWriterTest, update_replaces_newer_keeps_others_and_appends_new) {
   EXPECT_NE(listing[3].find("Produtos.ADT|5000|"), std::string::npos);
   // B and C were copied byte for byte: their local headers and data are the
   // old archive's bytes, only moved by A's new size.
-  const std::vector<std::uint8_t> after = ReadFile(archive_);
-  WriteFile(folder_ / "before.zip", before);
+  const std::string after = ReadFileText(archive_);
+  WriteFileText(folder_ / "before.zip", before);
   TZipReader old;
   old.SetZipName(folder_ / "before.zip");
   old.OpenArchive();
@@ -190,13 +190,13 @@ TEST_F(ZipWriterTest, update_replaces_newer_keeps_others_and_appends_new) {
 
 TEST_F(ZipWriterTest, update_with_nothing_changed_is_byte_identical) {
   ASSERT_EQ(ZipFiles(staged_), 3);
-  const std::vector<std::uint8_t> first = ReadFile(archive_);
+  const std::string first = ReadFileText(archive_);
   TZipWriter again;
   again.SetZipName(archive_);
   again.FilesList = staged_;
   EXPECT_EQ(again.Zip(), 0);
-  EXPECT_EQ(ReadFile(archive_), first);
-  EXPECT_EQ(FolderEntries(folder_.Path()).size(), 4u);  // no temporary file left
+  EXPECT_EQ(ReadFileText(archive_), first);
+  EXPECT_EQ(FolderEntries(folder_.Path().string()).size(), 4u);  // no temporary file left
 }
 
 TEST_F(ZipWriterTest, replace_and_equal_dates) {
@@ -217,7 +217,7 @@ TEST_F(ZipWriterTest, replace_and_equal_dates) {
 
 TEST_F(ZipWriterTest, old_entry_without_listed_file_is_carried_over) {
   ASSERT_EQ(ZipFiles(staged_), 3);
-  WriteFile(staged_[1], "changed");
+  WriteFileText(staged_[1], "changed");
   SetModified(staged_[1], 2025, 1, 1, 0, 0, 0);
   TZipWriter writer;
   writer.SetZipName(archive_);
@@ -233,7 +233,7 @@ TEST_F(ZipWriterTest, listed_name_in_other_letter_case_matches_its_entry) {
   const std::string other = folder_ / "other";
   std::filesystem::create_directory(other);
   const std::string upper = other + "/CLIENTES.adt";
-  WriteFile(upper, "newer");
+  WriteFileText(upper, "newer");
   SetModified(upper, 2025, 1, 1, 0, 0, 0);
   TZipWriter writer;
   writer.SetZipName(archive_);
@@ -262,19 +262,19 @@ TEST_F(ZipWriterTest, newer_file_that_vanishes_keeps_its_old_entry) {
 }
 
 TEST_F(ZipWriterTest, zero_byte_archive_file_is_replaced_by_a_new_archive) {
-  WriteFile(archive_, "");
+  WriteFileText(archive_, "");
   EXPECT_EQ(ZipFiles(staged_), 3);
   EXPECT_EQ(PythonZipListing(archive_).size(), 3u);
 }
 
 TEST_F(ZipWriterTest, file_that_is_not_an_archive_fails_and_stays_unchanged) {
   for (const std::string& contents : {std::string("short"), RecordLikeText(5000)}) {
-    WriteFile(archive_, contents);
-    writer_.TempPath = folder_.Path();
+    WriteFileText(archive_, contents);
+    writer_.TempPath = folder_.Path().string();
     writer_.FilesList = staged_;
     EXPECT_THROW(writer_.Zip(), EIncompleteZip);
-    EXPECT_EQ(ReadFile(archive_), std::vector<std::uint8_t>(contents.begin(), contents.end()));
-    EXPECT_EQ(FolderEntries(folder_.Path()).size(), 4u) << "a temporary file was left";
+    EXPECT_EQ(ReadFileText(archive_), contents);
+    EXPECT_EQ(FolderEntries(folder_.Path().string()).size(), 4u) << "a temporary file was left";
     EXPECT_TRUE(writer_.FilesList.empty());
   }
 }
@@ -319,8 +319,8 @@ TEST_F(ZipWriterTest, store_and_deflate_choices) {
   const Case cases[] = {
       {0, {}, 0},
       {6, {}, 8},
-      {6, {"*.adt"}, 0},                    // matched on the file name
-      {6, {folder_.Path() + "/*.adt"}, 8},  // a folder in the pattern never matches
+      {6, {"*.adt"}, 0},                             // matched on the file name
+      {6, {folder_.Path().string() + "/*.adt"}, 8},  // a folder in the pattern never matches
       {1, {}, 8},
       {9, {}, 8},
   };
@@ -348,7 +348,7 @@ TEST_F(ZipWriterTest, store_and_deflate_choices) {
 
 TEST_F(ZipWriterTest, empty_file_gives_an_empty_stored_entry) {
   const std::string empty = folder_ / "Vazio.ADT";
-  WriteFile(empty, "");
+  WriteFileText(empty, "");
   ASSERT_EQ(ZipFiles({empty}), 1);
   const TZipHeaderInfo& entry = writer_.Entry(0);
   EXPECT_EQ(entry.UncompressedSize, 0u);
@@ -361,8 +361,8 @@ TEST_F(ZipWriterTest, stored_paths_follow_the_path_settings) {
   const std::string sub = folder_ / "dados";
   std::filesystem::create_directory(sub);
   const std::string file = sub + "/Clientes.ADT";
-  WriteFile(file, "x");
-  const std::string folderWithoutSlash = folder_.Path().substr(1);
+  WriteFileText(file, "x");
+  const std::string folderWithoutSlash = folder_.Path().string().substr(1);
   std::string expectedFolder = folderWithoutSlash + "/dados/";
   struct Case {
     bool storePaths;
@@ -374,7 +374,7 @@ TEST_F(ZipWriterTest, stored_paths_follow_the_path_settings) {
   const Case cases[] = {
       {false, false, "", file, "Clientes.ADT"},
       {true, false, "", file, expectedFolder + "Clientes.ADT"},
-      {true, true, folder_.Path() + "/", file, "dados/Clientes.ADT"},
+      {true, true, folder_.Path().string() + "/", file, "dados/Clientes.ADT"},
       {true, true, "/elsewhere/", file, expectedFolder + "Clientes.ADT"},
       {true, false, "", sub + "/", expectedFolder},
       {false, false, "", sub + "/", ""},
@@ -397,8 +397,8 @@ TEST_F(ZipWriterTest, stored_paths_follow_the_path_settings) {
 TEST_F(ZipWriterTest, expansion_of_wildcards_and_plain_names) {
   const std::string sub = folder_ / "sub";
   std::filesystem::create_directory(sub);
-  WriteFile(sub + "/Fundo.ADT", "deep");
-  WriteFile(folder_ / "notes.txt", "n");
+  WriteFileText(sub + "/Fundo.ADT", "deep");
+  WriteFileText(folder_ / "notes.txt", "n");
   struct Case {
     TStrings items;
     bool recurse;
@@ -406,13 +406,13 @@ TEST_F(ZipWriterTest, expansion_of_wildcards_and_plain_names) {
     std::vector<std::string> expected;  // sorted entry names
   };
   const Case cases[] = {
-      {{folder_.Path() + "/*.*"},
+      {{folder_.Path().string() + "/*.*"},
        false,
        {},
        {"Clientes.ADI", "Clientes.ADM", "Clientes.ADT", "notes.txt"}},
-      {{">" + folder_.Path() + "/*.ADT"}, false, {}, {"Clientes.ADT", "Fundo.ADT"}},
-      {{"|" + folder_.Path() + "/*.ADT"}, true, {}, {"Clientes.ADT"}},
-      {{folder_.Path() + "/*"}, false, {"*.ad?"}, {"notes.txt"}},
+      {{">" + folder_.Path().string() + "/*.ADT"}, false, {}, {"Clientes.ADT", "Fundo.ADT"}},
+      {{"|" + folder_.Path().string() + "/*.ADT"}, true, {}, {"Clientes.ADT"}},
+      {{folder_.Path().string() + "/*"}, false, {"*.ad?"}, {"notes.txt"}},
       {{"notes.txt", "missing.txt"}, false, {}, {"notes.txt"}},
   };
   for (const Case& c : cases) {
@@ -420,7 +420,7 @@ TEST_F(ZipWriterTest, expansion_of_wildcards_and_plain_names) {
     TZipWriter writer;
     writer.Recurse = c.recurse;
     writer.ExcludeList = c.exclude;
-    writer.SetRootDir(folder_.Path());
+    writer.SetRootDir(folder_.Path().string());
     writer.SetZipName(archive_);
     writer.FilesList = c.items;
     std::vector<std::string> missing;
@@ -439,7 +439,7 @@ TEST_F(ZipWriterTest, expansion_of_wildcards_and_plain_names) {
 TEST_F(ZipWriterTest, same_name_from_two_folders_is_skipped_with_reason) {
   const std::string sub = folder_ / "sub";
   std::filesystem::create_directory(sub);
-  WriteFile(sub + "/Clientes.ADT", "twin");
+  WriteFileText(sub + "/Clientes.ADT", "twin");
   std::vector<int> reasons;
   writer_.OnSkippingFile = [&](TZipReader&, TSkipReason reason, const std::string&, std::int32_t,
                                bool&) { reasons.push_back(reason); };
@@ -449,10 +449,9 @@ TEST_F(ZipWriterTest, same_name_from_two_folders_is_skipped_with_reason) {
 
 TEST_F(ZipWriterTest, accented_name_is_stored_in_code_page_850) {
   const std::string name = folder_ / "Relatório_Ação.ADT";
-  WriteFile(name, "dados");
+  WriteFileText(name, "dados");
   ASSERT_EQ(ZipFiles({name}), 1);
-  const std::vector<std::uint8_t> raw = ReadFile(archive_);
-  const std::string bytes(raw.begin(), raw.end());
+  const std::string bytes = ReadFileText(archive_);
   const std::string expected = "Relat\xA2rio_A\x87\xC6o.ADT";  // ó ç ã in code page 850
   const std::size_t local = bytes.find(expected);
   ASSERT_NE(local, std::string::npos);
@@ -485,21 +484,21 @@ TEST_F(ZipWriterTest, file_growing_while_read_gets_a_matching_header) {
 
 TEST_F(ZipWriterTest, file_of_two_gib_fails_before_anything_is_harmed) {
   ASSERT_EQ(ZipFiles({staged_[1]}), 1);
-  const std::vector<std::uint8_t> before = ReadFile(archive_);
+  const std::string before = ReadFileText(archive_);
   const std::string huge = folder_ / "Enorme.ADT";
-  ASSERT_EQ(truncate((WriteFile(huge, ""), huge.c_str()), 0x80000000LL), 0);  // sparse
+  ASSERT_EQ(truncate((WriteFileText(huge, ""), huge.c_str()), 0x80000000LL), 0);  // sparse
   TZipWriter writer;
   writer.SetZipName(archive_);
-  writer.TempPath = folder_.Path();
+  writer.TempPath = folder_.Path().string();
   writer.FilesList = {huge};
   EXPECT_THROW(writer.Zip(), EInvalidArgument);
-  EXPECT_EQ(ReadFile(archive_), before);
-  EXPECT_EQ(FolderEntries(folder_.Path()).size(), 5u);  // three staged, archive, huge
+  EXPECT_EQ(ReadFileText(archive_), before);
+  EXPECT_EQ(FolderEntries(folder_.Path().string()).size(), 5u);  // three staged, archive, huge
 }
 
 TEST_F(ZipWriterTest, temporary_file_that_cannot_be_made_fails_before_writing) {
   ASSERT_EQ(ZipFiles({staged_[1]}), 1);
-  const std::vector<std::uint8_t> before = ReadFile(archive_);
+  const std::string before = ReadFileText(archive_);
   const char* savedTmp = std::getenv("TMPDIR");
   const std::string oldTmp = savedTmp ? savedTmp : "";
   setenv("TMPDIR", (folder_ / "no-such-folder").c_str(), 1);
@@ -513,7 +512,7 @@ TEST_F(ZipWriterTest, temporary_file_that_cannot_be_made_fails_before_writing) {
   } else {
     unsetenv("TMPDIR");
   }
-  EXPECT_EQ(ReadFile(archive_), before);
+  EXPECT_EQ(ReadFileText(archive_), before);
 }
 
 TEST_F(ZipWriterTest, unwritable_temp_path_falls_back_to_system_folder) {

@@ -68,28 +68,6 @@ int BoundPort(int fd) {
 
 }  // namespace
 
-TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quillo-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) Fail("cannot make a temporary folder");
-  path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string ReadFileText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFileText(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) Fail("cannot write " + path.string());
-}
-
 ServerProcess::ServerProcess(const std::string& script, const std::vector<std::string>& arguments,
                              const std::filesystem::path& log_file) {
   int to_child[2];

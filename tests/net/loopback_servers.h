@@ -11,24 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+
 namespace quillo::test {
 
-// A fresh folder under the system's temporary folder, removed with all it
-// holds at the end.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-std::string ReadFileText(const std::filesystem::path& path);  // "" when missing
-void WriteFileText(const std::filesystem::path& path, const std::string& bytes);
+using quillo::testing::ReadFileText;
+using quillo::testing::TempFolder;
+using quillo::testing::WriteFileText;
 
 // A child process running one of the server scripts of this folder. The
 // script prints its port once it listens and exits when its stdin closes.

@@ -26,6 +26,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
+#include "tests/support/files.h"
 
 namespace quillo::platform {
 namespace {
@@ -76,17 +77,7 @@ class listing_test : public TempFolderTest {};
 class rename_test : public TempFolderTest {};
 class unique_temp_file_test : public TempFolderTest {};
 
-std::time_t LocalMoment(int year, int month, int day, int hour, int minute, int second) {
-  std::tm local{};
-  local.tm_year = year - 1900;
-  local.tm_mon = month - 1;
-  local.tm_mday = day;
-  local.tm_hour = hour;
-  local.tm_min = minute;
-  local.tm_sec = second;
-  local.tm_isdst = -1;
-  return std::mktime(&local);
-}
+using quillo::testing::LocalMoment;
 
 std::uint32_t DosStamp(int year, int month, int day, int hour, int minute, int second) {
   return static_cast<std::uint32_t>(((year - 1980) << 25) | (month << 21) | (day << 16) |

@@ -123,25 +123,6 @@ void WriteBytes(const std::string& path, std::string_view bytes) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-std::time_t LocalMoment(int year, int month, int day, int hour, int minute, int second) {
-  std::tm fields{};
-  fields.tm_year = year - 1900;
-  fields.tm_mon = month - 1;
-  fields.tm_mday = day;
-  fields.tm_hour = hour;
-  fields.tm_min = minute;
-  fields.tm_sec = second;
-  fields.tm_isdst = -1;
-  return std::mktime(&fields);
-}
-
-void SetModificationTime(const std::string& path, std::time_t moment) {
-  const timespec times[2] = {{moment, 0}, {moment, 0}};
-  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
-    throw std::runtime_error("utimensat " + path + ": " + std::strerror(errno));
-  }
-}
-
 void WriteFileWithTime(const std::string& path, std::string_view bytes, std::time_t moment) {
   WriteBytes(path, bytes);
   SetModificationTime(path, moment);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive/zip_writer.h"
+#include "tests/support/files.h"
 
 namespace quillo::archive::interop {
 
@@ -30,9 +31,8 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
 
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, std::string_view bytes);
-// The moment of a local calendar time, as the archive's writers read it.
-std::time_t LocalMoment(int year, int month, int day, int hour, int minute, int second);
-void SetModificationTime(const std::string& path, std::time_t moment);
+using quillo::testing::LocalMoment;
+using quillo::testing::SetModificationTime;
 void WriteFileWithTime(const std::string& path, std::string_view bytes, std::time_t moment);
 // zlib's CRC-32, independent of the engine's own.
 std::uint32_t ZlibCrc(std::string_view bytes);

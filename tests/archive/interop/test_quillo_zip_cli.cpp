@@ -310,7 +310,7 @@ TEST_F(quillo_zip_usage_test, bad_usage_exits_2_with_the_usage_text) {
     std::vector<std::string> argv = {kQuilloZip};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     const CommandResult run = RunCommand(argv);
-    SCOPED_TRACE(testing::PrintToString(arguments));
+    SCOPED_TRACE(::testing::PrintToString(arguments));
     EXPECT_EQ(run.exitCode, 2) << run.output;
     EXPECT_NE(run.output.find("usage: quillo-zip"), std::string::npos) << run.output;
   }
@@ -338,7 +338,7 @@ TEST_F(quillo_zip_usage_test, missing_or_damaged_archives_exit_1_with_a_message)
     argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
     const std::string before = c.damagedFile.empty() ? "" : ReadBytes(c.damagedFile);
     const CommandResult run = RunCommand(argv);
-    SCOPED_TRACE(testing::PrintToString(c.arguments));
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
     EXPECT_EQ(run.exitCode, 1) << run.output;
     EXPECT_NE(run.output.find("quillo-zip: "), std::string::npos) << run.output;
     EXPECT_EQ(run.output.find("usage:"), std::string::npos) << run.output;
