@@ -123,20 +123,26 @@ inline unsigned match_search(const WindowBuffers& b, const LevelConfig& config, 
   unsigned best = prev_length;
   std::uint16_t scan_end = load16(scan + best - 1);
 
-  // Invariants: best >= 2; scan_end holds the two bytes ending at offset best,
-  // so a candidate that differs there cannot be longer than best; candidates
-  // come newest first, so of equally long matches the nearest wins.
+  // Invariants: best >= 2; scan_end holds the two bytes ending at offset best
+  // of `scan` and end_base + c addresses the same offset of candidate c, so a
+  // candidate that differs there cannot be longer than best; candidates come
+  // newest first, so of equally long matches the nearest wins. The next link
+  // is loaded before the candidate is looked at, so both loads overlap.
+  const std::uint8_t* end_base = window + best - 1;
   do {
-    const std::uint8_t* const match = window + cur_match;
-    if (load16(match + best - 1) != scan_end || load16(match) != scan_start) continue;
-    const unsigned len = match_length(scan, match);
-    if (len > best) {
-      match_start = cur_match;
-      best = len;
-      if (len >= nice_length) break;
-      scan_end = load16(scan + best - 1);
+    const unsigned next = prev[cur_match & kWindowMask];
+    if (load16(end_base + cur_match) == scan_end && load16(window + cur_match) == scan_start) {
+      const unsigned len = match_length(scan, window + cur_match);
+      if (len > best) {
+        match_start = cur_match;
+        best = len;
+        if (len >= nice_length) break;
+        scan_end = load16(scan + best - 1);
+        end_base = window + best - 1;
+      }
     }
-  } while ((cur_match = prev[cur_match & kWindowMask]) > limit && --chain_length != 0);
+    cur_match = next;
+  } while (cur_match > limit && --chain_length != 0);
   return best;
 }
 
