@@ -24,6 +24,11 @@ struct DeflateBuffers {
   alignas(64) std::uint8_t flag_buf[kFlagBufSize];
 };
 
+static_assert(kFlagBufSize * 8 == kLitBufSize, "one flag bit per tallied symbol");
+static_assert(kMaxDistance - 1 <= 0xFFFF, "distances - 1 fit the 16-bit distance buffer");
+static_assert(kWindowSize - 1 <= 0xFFFF, "window positions fit the 16-bit chain tables");
+static_assert(kBlockSymbolLimit < kLitBufSize, "a block's symbols fit the literal buffer");
+
 }  // namespace
 
 struct Deflater::Impl {
@@ -186,6 +191,8 @@ void Deflater::Impl::deflate_lazy(MatchCursor c, const LevelConfig& config) {
 
 Deflater::Deflater() : impl_(std::make_unique<Impl>()) {}
 Deflater::~Deflater() = default;
+Deflater::Deflater(Deflater&&) noexcept = default;
+Deflater& Deflater::operator=(Deflater&&) noexcept = default;
 
 void Deflater::AllocateBuffers() {
   if (!impl_->buffers) impl_->buffers = std::make_unique<DeflateBuffers>();

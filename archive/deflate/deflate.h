@@ -47,6 +47,9 @@ class Deflater {
   ~Deflater();
   Deflater(const Deflater&) = delete;
   Deflater& operator=(const Deflater&) = delete;
+  // A moved-from Deflater may only be destroyed or assigned to.
+  Deflater(Deflater&&) noexcept;
+  Deflater& operator=(Deflater&&) noexcept;
 
   // Allocates the six work buffers unless they are held already.
   void AllocateBuffers();

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -132,6 +133,32 @@ TEST(deflate_io_test, reads_ask_for_the_first_half_then_the_free_space) {
   }
 }
 
+// A read that fails reports a count that cannot be (0xFFFF, a 16-bit -1); the
+// compressor ends the entry there, with the data read before.
+class ReadFailsIo : public MemoryIo {
+ public:
+  using MemoryIo::MemoryIo;
+  std::uint32_t ReadInput(std::uint8_t* buffer, std::uint32_t count) override {
+    if (++reads_ > 2) return 0xFFFF;
+    return MemoryIo::ReadInput(buffer, std::min<std::uint32_t>(count, 1000));
+  }
+
+ private:
+  int reads_ = 0;
+};
+
+TEST(deflate_io_test, failed_read_ends_the_entry_with_the_data_read_before) {
+  const Bytes input = portuguese_text(5000, 45);
+  for (int level : {1, 6}) {
+    ReadFailsIo io(input);
+    Deflater d;
+    const DeflateResult r = d.deflate(level, io);
+    const Bytes first_2000(input.begin(), input.begin() + 2000);
+    ASSERT_EQ(r.CompressionMethod, 8);
+    EXPECT_EQ(zlib_inflate(io.output(), first_2000.size()), first_2000);
+  }
+}
+
 class FailingIo : public MemoryIo {
  public:
   using MemoryIo::MemoryIo;
@@ -173,6 +200,49 @@ TEST(deflate_api_test, levels_outside_one_to_nine_are_refused) {
     EXPECT_THROW(d.deflate(level, io), EInvalidArgument) << level;
   }
 }
+
+}  // namespace
+}  // namespace quillo::archive::test
+
+namespace quillo::archive::test {
+namespace {
+
+// Serves `size` pseudo-random bytes without holding them, and counts the
+// output without keeping it.
+class CountingIo : public DeflateIo {
+ public:
+  explicit CountingIo(std::uint64_t size) : left_(size) {}
+  std::uint32_t ReadInput(std::uint8_t* buffer, std::uint32_t count) override {
+    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, left_));
+    for (std::uint32_t i = 0; i < n; i++) {
+      state_ ^= state_ << 13;
+      state_ ^= state_ >> 7;
+      state_ ^= state_ << 17;
+      buffer[i] = static_cast<std::uint8_t>(state_ >> 32);
+    }
+    left_ -= n;
+    return n;
+  }
+  void WriteOutput(const std::uint8_t*, std::uint32_t count) override { written_ += count; }
+  std::uint64_t written() const { return written_; }
+
+ private:
+  std::uint64_t left_;
+  std::uint64_t state_ = 0x9E3779B97F4A7C15u;
+  std::uint64_t written_ = 0;
+};
+
+#ifdef NDEBUG  // some minutes in a sanitizer build; seconds in an optimised one
+TEST(deflate_size_test, entry_of_more_than_512_mib_compressed_reports_its_size) {
+  const std::uint64_t size = (std::uint64_t{1} << 29) + (std::uint64_t{1} << 24);
+  CountingIo io(size);
+  Deflater d;
+  const DeflateResult r = d.deflate(1, io);
+  EXPECT_GT(io.written(), std::uint64_t{1} << 29);  // more than 2^32 bits
+  EXPECT_EQ(r.CompressedSize, io.written());
+  EXPECT_EQ(r.CompressionMethod, 8);
+}
+#endif
 
 }  // namespace
 }  // namespace quillo::archive::test
