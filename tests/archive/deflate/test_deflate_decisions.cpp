@@ -232,6 +232,28 @@ TEST(deflate_block_test, block_without_matches_still_sends_two_distance_codes) {
   }
 }
 
+TEST(deflate_block_test, block_with_one_distance_code_gets_code_0_as_the_second) {
+  // The sequence above, a letter found nowhere else, and the sequence's last
+  // 40 letters again: one match, of distance 41 (code 10); a code needs two
+  // symbols, and code 0 is added.
+  Bytes input = eight_letters_without_repeats();
+  const Bytes tail(input.end() - 40, input.end());
+  input.push_back('z');
+  input.insert(input.end(), tail.begin(), tail.end());
+  for (int level = 1; level <= 9; level++) {
+    const DecodedStream d = decode_checked(compress(input, level), input);
+    ASSERT_EQ(d.blocks.size(), 1u);
+    const DecodedBlock& b = d.blocks[0];
+    EXPECT_EQ(b.type, kDynamic);
+    ASSERT_TRUE(b.symbols.back().is_match);
+    EXPECT_EQ(b.symbols.back().distance, 41u);
+    std::vector<unsigned> expected(11, 0);
+    expected[0] = 1;
+    expected[10] = 1;
+    EXPECT_EQ(b.distance_lengths, expected) << "level " << level;
+  }
+}
+
 TEST(deflate_block_test, empty_last_block_goes_out_with_the_fixed_codes) {
   // At the greedy levels a block filled by the input's last literal is
   // flushed before the loop ends; the last block is then empty.
@@ -244,6 +266,38 @@ TEST(deflate_block_test, empty_last_block_goes_out_with_the_fixed_codes) {
     EXPECT_EQ(d.blocks[1].type, kFixed);
     EXPECT_TRUE(d.blocks[1].final);
     EXPECT_TRUE(d.blocks[1].symbols.empty());
+  }
+}
+
+// Two random bytes and then the same 40 letters, over and over: one match in
+// three symbols, and more than twice as much input as the symbols would take
+// coded. From level 3 on, such a block is ended at the next multiple of 4,096
+// symbols; levels 1 and 2 end blocks only when 32,767 symbols are tallied.
+TEST(deflate_block_test, blocks_end_early_from_level_3_when_they_compress_well_with_few_matches) {
+  const Bytes noise = random_bytes(60000, 13);
+  const std::string street = "RUA DAS FLORES, 1234 - CENTRO - SAO PAULO";
+  Bytes input;
+  for (std::size_t i = 0; input.size() < 1200000; i += 2) {
+    input.push_back(noise[i % noise.size()]);
+    input.push_back(noise[(i + 1) % noise.size()]);
+    input.insert(input.end(), street.begin(), street.end());
+  }
+  for (int level = 1; level <= 9; level++) {
+    const DecodedStream d = decode_checked(compress(input, level), input);
+    ASSERT_GE(d.blocks.size(), 2u) << "level " << level;
+    int early = 0;
+    for (std::size_t j = 0; j + 1 < d.blocks.size(); j++) {
+      const std::size_t symbols = d.blocks[j].symbols.size();
+      if (level <= 2) {
+        EXPECT_EQ(symbols, 32767u) << "level " << level << " block " << j;
+      } else {
+        EXPECT_TRUE(symbols % 4096 == 0 || symbols == 32767u) << symbols;
+        if (symbols % 4096 == 0) early++;
+      }
+    }
+    if (level >= 3) {
+      EXPECT_GT(early, 0) << "level " << level;
+    }
   }
 }
 
