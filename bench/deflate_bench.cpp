@@ -63,7 +63,8 @@ fs::path sample_folder(int argc, char** argv) {
   const fs::path folder = QUILLO_BENCH_SAMPLE_DIR;
   if (!fs::exists(folder / "Clientes.ADT")) {
     const std::string command = std::string("python3 \"") + QUILLO_SOURCE_DIR +
-                                "/scripts/make-sample-db\" \"" + folder.string() + "\"";
+                                "/scripts/make-sample-db\" \"" + folder.string() +
+                                "\" 1>&2";  // keep stdout for the benchmark's own report
     if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
   }
   return folder;
