@@ -37,22 +37,21 @@ class BlockCoder {
   void ct_init(FixedTables& tables, bool& tables_built, BitWriter& writer, TallyBuffers buffers,
                int pack_level);
 
-  // Tallies one literal. `block_input` is the number of input bytes the block
-  // covers so far. Returns true when the block is to be flushed now.
-  bool tally_literal(unsigned c, std::int64_t block_input) {
-    lit_buf_[sym_count_] = static_cast<std::uint8_t>(c);
-    dyn_ltree_[c].fc++;
-    return symbol_counted(block_input);
-  }
-
-  // Tallies one match of distance 1..32,506 and length - 3 in `lc` (0..255).
-  bool tally_match(unsigned dist, unsigned lc, std::int64_t block_input) {
+  // Tallies one literal (dist 0, lc the byte) or one match (dist 1..32,506,
+  // lc the length - 3, 0..255). `block_input` is the number of input bytes the
+  // block covers so far. Returns true when the block is to be flushed now.
+  // Inlined where the caller passes a constant 0, the test on dist folds away.
+  bool ct_tally(unsigned dist, unsigned lc, std::int64_t block_input) {
     lit_buf_[sym_count_] = static_cast<std::uint8_t>(lc);
-    flag_buf_[sym_count_ >> 3] |= static_cast<std::uint8_t>(1u << (sym_count_ & 7));
-    dist--;
-    dist_buf_[match_count_++] = static_cast<std::uint16_t>(dist);
-    dyn_ltree_[tables_->length_code[lc] + kLiterals + 1].fc++;
-    dyn_dtree_[tables_->d_code(dist)].fc++;
+    if (dist == 0) {
+      dyn_ltree_[lc].fc++;
+    } else {
+      flag_buf_[sym_count_ >> 3] |= static_cast<std::uint8_t>(1u << (sym_count_ & 7));
+      dist--;
+      dist_buf_[match_count_++] = static_cast<std::uint16_t>(dist);
+      dyn_ltree_[tables_->length_code[lc] + kLiterals + 1].fc++;
+      dyn_dtree_[tables_->d_code(dist)].fc++;
+    }
     return symbol_counted(block_input);
   }
 

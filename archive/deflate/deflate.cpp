@@ -96,8 +96,7 @@ void Deflater::Impl::deflate_greedy(MatchCursor c, const LevelConfig& config) {
 
     bool flush;
     if (match_length >= kMinMatch) {
-      flush =
-          coder.tally_match(c.strstart - c.match_start, match_length - kMinMatch, block_input(c));
+      flush = coder.ct_tally(c.strstart - c.match_start, match_length - kMinMatch, block_input(c));
       c.lookahead -= match_length;
       if (match_length <= config.max_lazy) {
         // Short match: its inner positions go into the chains too (the first
@@ -114,7 +113,7 @@ void Deflater::Impl::deflate_greedy(MatchCursor c, const LevelConfig& config) {
         c.ins_h = hash_roll(b.window[c.strstart], b.window[c.strstart + 1]);
       }
     } else {
-      flush = coder.tally_literal(b.window[c.strstart], block_input(c));
+      flush = coder.ct_tally(0, b.window[c.strstart], block_input(c));
       c.lookahead--;
       c.strstart++;
     }
@@ -155,7 +154,7 @@ void Deflater::Impl::deflate_lazy(MatchCursor c, const LevelConfig& config) {
     if (prev_length >= kMinMatch && match_length <= prev_length) {
       // The match at the previous position is at least as good: take it.
       const bool flush =
-          coder.tally_match(c.strstart - 1 - prev_match, prev_length - kMinMatch, block_input(c));
+          coder.ct_tally(c.strstart - 1 - prev_match, prev_length - kMinMatch, block_input(c));
       c.lookahead -= prev_length - 1;
       prev_length -= 2;
       do {
@@ -171,7 +170,7 @@ void Deflater::Impl::deflate_lazy(MatchCursor c, const LevelConfig& config) {
       }
     } else if (match_available) {
       // The match here is longer: the previous position becomes a literal.
-      if (coder.tally_literal(b.window[c.strstart - 1], block_input(c))) {
+      if (coder.ct_tally(0, b.window[c.strstart - 1], block_input(c))) {
         flush_block(c, false);
         c.block_start = c.strstart;
       }
@@ -185,7 +184,7 @@ void Deflater::Impl::deflate_lazy(MatchCursor c, const LevelConfig& config) {
     }
     if (c.lookahead < kMinLookahead) c = finder.refill_window(c);
   }
-  if (match_available) coder.tally_literal(b.window[c.strstart - 1], block_input(c));
+  if (match_available) coder.ct_tally(0, b.window[c.strstart - 1], block_input(c));
   flush_block(c, true);
 }
 

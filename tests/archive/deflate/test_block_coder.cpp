@@ -51,7 +51,7 @@ TEST(block_coder_test, fixed_codes_win_a_tie_with_dynamic_codes) {
   int ties = 0;
   for (std::size_t n = 1; n <= text.size(); n++) {
     auto rig = std::make_unique<CoderRig>(6);
-    for (std::size_t i = 0; i < n; i++) rig->coder().tally_literal(text[i], 0);
+    for (std::size_t i = 0; i < n; i++) rig->coder().ct_tally(0, text[i], 0);
     // No block bytes: a stored block is out of the question.
     rig->coder().block_flush(nullptr, static_cast<std::int64_t>(n), true);
     const BlockDecision& d = rig->coder().last_decision();
@@ -80,7 +80,7 @@ TEST(block_coder_test, stored_block_wins_a_tie_with_coding) {
   int ties = 0;
   for (std::size_t n = 300; n <= data.size(); n++) {
     auto rig = std::make_unique<CoderRig>(6);
-    for (std::size_t i = 0; i < n; i++) rig->coder().tally_literal(data[i], 0);
+    for (std::size_t i = 0; i < n; i++) rig->coder().ct_tally(0, data[i], 0);
     rig->coder().block_flush(data.data(), static_cast<std::int64_t>(n), false);
     const BlockDecision d = rig->coder().last_decision();
     rig->coder().block_flush(nullptr, 0, true);  // an empty last block ends the stream
@@ -112,7 +112,7 @@ TEST(block_coder_test, codes_longer_than_15_bits_are_cut_to_a_complete_code) {
     b = next;
   }
   ASSERT_LT(sent.size(), kBlockSymbolLimit);
-  for (std::uint8_t c : sent) rig.coder().tally_literal(c, 0);
+  for (std::uint8_t c : sent) rig.coder().ct_tally(0, c, 0);
   rig.coder().block_flush(nullptr, static_cast<std::int64_t>(sent.size()), true);
 
   EXPECT_EQ(zlib_inflate(rig.output(), sent.size()), sent);
