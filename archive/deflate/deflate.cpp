@@ -71,6 +71,8 @@ DeflateResult Deflater::Impl::run(int level, DeflateIo& io) {
     deflate_lazy(start, config);
   }
 
+  // The size the block decisions counted and the bytes handed to WriteOutput
+  // must agree; the latter is what the entry's header records.
   assert(writer.bytes_written() == coder.compressed_bits() >> 3);
   DeflateResult result;
   result.CompressedSize = writer.bytes_written();
