@@ -94,13 +94,13 @@ void TZipWriter::ExpandFilesList(Run& run) {
     if (!entryList_ && platform::FileExists(zipName_)) OpenArchive();
     ApplySortMode(ByName);
   }
-  TStrings specifications;
+  TStrings wildcardItems;
   for (std::size_t i = 0; i < FilesList.size();) {
     std::string& item = FilesList[i];
     if (EndsWithDelimiter(item)) {
       ++i;
     } else if (HasWildcards(item)) {
-      specifications.push_back(item);
+      wildcardItems.push_back(item);
       FilesList.erase(FilesList.begin() + static_cast<std::ptrdiff_t>(i));
     } else if (ExpandPlainItem(run, item)) {
       ++i;
@@ -108,8 +108,8 @@ void TZipWriter::ExpandFilesList(Run& run) {
       FilesList.erase(FilesList.begin() + static_cast<std::ptrdiff_t>(i));
     }
   }
-  for (std::string& specification : specifications) {
-    ExpandSpecification(run, std::move(specification));
+  for (std::string& item : wildcardItems) {
+    ExpandWildcardItem(run, std::move(item));
   }
   if (ZipAction == zaFreshen) ApplySortMode(ByNone);
 }
@@ -127,18 +127,17 @@ bool TZipWriter::ExpandPlainItem(Run& run, std::string& item) {
   return true;
 }
 
-void TZipWriter::ExpandSpecification(Run& run, std::string specification) {
+void TZipWriter::ExpandWildcardItem(Run& run, std::string item) {
   bool recurse = Recurse;
-  if (!specification.empty() &&
-      (specification[0] == kNoRecursePrefix || specification[0] == kRecursePrefix)) {
-    recurse = specification[0] == kRecursePrefix;
-    specification.erase(0, 1);
+  if (!item.empty() && (item[0] == kNoRecursePrefix || item[0] == kRecursePrefix)) {
+    recurse = item[0] == kRecursePrefix;
+    item.erase(0, 1);
   }
-  std::string folder = FolderPart(specification);
+  std::string folder = FolderPart(item);
   if (folder.empty()) folder = rootDir_;
   if (EndsWithDelimiter(folder) && folder.size() > 1) folder.pop_back();
   if (folder.empty() || !platform::FolderExists(folder)) return;
-  std::string mask = FileNamePart(specification);
+  std::string mask = FileNamePart(item);
   if (mask == "*.*") mask = "*";
 
   TDirSearch search(folder, mask, recurse);

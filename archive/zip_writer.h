@@ -154,7 +154,7 @@ class TZipWriter : public TZipReader {
   // The file list (file_list.cpp).
   void ExpandFilesList(Run& run);
   bool ExpandPlainItem(Run& run, std::string& item);
-  void ExpandSpecification(Run& run, std::string spec);
+  void ExpandWildcardItem(Run& run, std::string item);
   bool HasEntryLike(const std::string& item) const;
   std::string ItemKey(const std::string& item) const;
 
