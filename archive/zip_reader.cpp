@@ -149,7 +149,6 @@ void TZipReader::ResetArchive() {
   rebuilt_ = false;
   archiveDate_ = 0;
   archiveIdentity_ = {};
-  diskCount_ = 1;
   SetMultiMode(mmNone);
   zipName_.clear();
 }
@@ -271,7 +270,6 @@ void TZipReader::ReadDirectory(TStream& stream) {
   rebuilt_ = false;
 
   if (endRecord_.LocateEndRecord(stream)) {
-    currentDisk_ = endRecord_.ThisDiskNumber;
     if (endRecord_.ThisDiskNumber != 0) {
       // A volume of a multi-volume set: this engine neither reads nor writes
       // such sets, and treating one volume as the archive would lose data.
@@ -328,8 +326,6 @@ void TZipReader::ReadDirectory(TStream& stream) {
     i = 0;
   }
 
-  diskCount_ = endRecord_.ThisDiskNumber + 1;
-  currentDisk_ = endRecord_.ThisDiskNumber;
   ApplySortMode(SortMode);
 }
 
@@ -387,10 +383,8 @@ bool TZipReader::RebuildFromLocalHeaders() {
   }
 
   endRecord_.ThisDiskNumber = 0;
-  currentDisk_ = 0;
   endRecord_.CentralDirOffset = static_cast<std::uint32_t>(stream.Position());
   endRecord_.TotalEntries = static_cast<std::uint16_t>(entryList_->Count());
-  diskCount_ = 1;
   return true;
 }
 

@@ -132,6 +132,10 @@ class TZipReader {
   void SetArchiveCommentText(const std::string& text);
 
   const TEndCentral& EndRecord() const { return endRecord_; }
+  // The archive file's modification date-time when its directory was read
+  // or written; 0 when none is held.
+  TDateTime ArchiveDate() const { return archiveDate_; }
+  bool Busy() const { return busy_; }
   // The directory was rebuilt from the local headers during the last read.
   bool Rebuilt() const { return rebuilt_; }
 
@@ -179,11 +183,10 @@ class TZipReader {
   TDateTime archiveDate_ = 0;
   ArchiveIdentity archiveIdentity_;
   bool rebuilt_ = false;
-  std::int32_t currentDisk_ = 0;
-  std::int32_t diskCount_ = 1;
   TMultiMode multiMode_ = mmNone;
   bool checkDiskLabels_ = true;
-  std::string password_;
+  // A zip run is under way; a second one started from an event handler
+  // or the message pump meanwhile is refused.
   bool busy_ = false;
 };
 

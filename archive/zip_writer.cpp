@@ -131,11 +131,10 @@ void TZipWriter::RefuseUnsupportedSettings() const {
 }
 
 std::int32_t TZipWriter::RunZip() {
+  if (busy_) throw EInvalidArgument("A zip run is already under way for " + zipName_);
   RefuseUnsupportedSettings();
   Run run;
-  run_ = &run;
   busy_ = true;
-  currentDisk_ = 0;
   run.savedSortMode = SortMode;
   run.savedKeepZipOpen = KeepZipOpen;
   KeepZipOpen = true;
@@ -372,7 +371,6 @@ void TZipWriter::Finish(Run& run) {
   } else {
     ApplySortMode(run.savedSortMode);
   }
-  diskCount_ = 1;
   EndRun(run);
 }
 
@@ -399,7 +397,6 @@ void TZipWriter::EndRun(Run& run) noexcept {
   CloseArchive();
   busy_ = false;
   FilesList.clear();
-  run_ = nullptr;
 }
 
 void TZipWriter::MoveIntoPlace(const std::string& tempFile, const std::string& zipName) {

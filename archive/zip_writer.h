@@ -177,7 +177,6 @@ class TZipWriter : public TZipReader {
   // Lives with the writer: the compressor's fixed tables are built once;
   // its work buffers exist only during a run.
   std::unique_ptr<Deflater> deflater_;
-  Run* run_ = nullptr;
 };
 
 // Matches a name against a list of wildcard patterns: a pattern holding a

@@ -539,6 +539,26 @@ TEST_F(ZipWriterTest, unsupported_settings_fail_clearly) {
   EXPECT_FALSE(std::filesystem::exists(archive_));
 }
 
+// The message pump lets the user start another run in the middle of one;
+// the writer refuses it instead of mixing two runs' state.
+TEST_F(ZipWriterTest, second_run_started_during_a_run_is_refused) {
+  std::string refusal;
+  writer_.OnEndZip = [&](TZipWriter& sender, const std::string&, std::int32_t, std::int32_t,
+                         std::int32_t) {
+    EXPECT_TRUE(sender.Busy());
+    try {
+      sender.Zip();
+    } catch (const EInvalidArgument& error) {
+      refusal = error.what();
+    }
+  };
+  EXPECT_EQ(ZipFiles(staged_), 3);
+  EXPECT_NE(refusal.find("already under way"), std::string::npos);
+  EXPECT_FALSE(writer_.Busy());
+  EXPECT_EQ(PythonZipListing(archive_).size(), 3u);
+  EXPECT_NE(writer_.ArchiveDate(), 0);
+}
+
 TEST_F(ZipWriterTest, dispose_deletes_added_and_up_to_date_files) {
   ASSERT_EQ(ZipFiles({staged_[0]}), 1);
   TZipWriter writer;
