@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <clocale>
+#include <cuchar>
 #include <set>
 #include <string>
 #include <vector>
@@ -9,24 +12,14 @@
 namespace quillo::platform {
 namespace {
 
+// The C library's own UTF-8 encoder, independent of the code under test.
 std::string Utf8Of(char32_t c) {
-  std::string out;
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-  return out;
+  static const bool utf8Locale = std::setlocale(LC_CTYPE, "C.UTF-8") != nullptr;
+  EXPECT_TRUE(utf8Locale) << "the C.UTF-8 locale is missing";
+  std::mbstate_t state{};
+  char bytes[MB_LEN_MAX];
+  const std::size_t length = std::c32rtomb(bytes, c, &state);
+  return length == static_cast<std::size_t>(-1) ? std::string() : std::string(bytes, length);
 }
 
 struct ConversionCase {
