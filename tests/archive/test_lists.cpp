@@ -64,7 +64,7 @@ std::string ListErrorOf(F action) {
   return "no error";
 }
 
-struct EntrySpec {
+struct EntryFields {
   std::string directory;
   std::string fileName;
   std::uint32_t dos = 0;
@@ -74,15 +74,15 @@ struct EntrySpec {
   std::uint16_t disk = 0;
 };
 
-TZipHeaderInfo* NewEntry(const EntrySpec& spec) {
+TZipHeaderInfo* NewEntry(const EntryFields& fields) {
   auto* h = new TZipHeaderInfo;
-  h->SetDirectory(spec.directory);
-  h->SetFileName(spec.fileName);
-  h->LastModDateTime = spec.dos;
-  h->CompressedSize = spec.compressed;
-  h->UncompressedSize = spec.uncompressed;
-  h->LocalHeaderOffset = spec.offset;
-  h->DiskNumberStart = spec.disk;
+  h->SetDirectory(fields.directory);
+  h->SetFileName(fields.fileName);
+  h->LastModDateTime = fields.dos;
+  h->CompressedSize = fields.compressed;
+  h->UncompressedSize = fields.uncompressed;
+  h->LocalHeaderOffset = fields.offset;
+  h->DiskNumberStart = fields.disk;
   return h;
 }
 
@@ -313,10 +313,10 @@ TEST(sorted_object_list_test, duplicate_policies) {
 TEST(sorted_zip_test, by_none_orders_by_disk_then_offset_and_rejects_shared_headers) {
   TSortedZip list(dupError);
   EXPECT_EQ(list.SortMode, ByNone);
-  const EntrySpec specs[] = {{"", "c", 0, 0, 0, 300, 0},          {"", "a", 0, 0, 0, 0, 0},
-                             {"", "d", 0, 0, 0, 100, 1},          {"", "b", 0, 0, 0, 120, 0},
-                             {"", "big", 0, 0, 0, 0x7FFFFFF0, 0}, {"", "e", 0, 0, 0, 5, 1}};
-  for (const auto& spec : specs) list.Add(NewEntry(spec));
+  const EntryFields entries[] = {{"", "c", 0, 0, 0, 300, 0},          {"", "a", 0, 0, 0, 0, 0},
+                                 {"", "d", 0, 0, 0, 100, 1},          {"", "b", 0, 0, 0, 120, 0},
+                                 {"", "big", 0, 0, 0, 0x7FFFFFF0, 0}, {"", "e", 0, 0, 0, 5, 1}};
+  for (const auto& fields : entries) list.Add(NewEntry(fields));
   EXPECT_EQ(PathsOf(list), (std::vector<std::string>{"a", "b", "c", "big", "e", "d"}));
   auto twin = std::unique_ptr<TZipHeaderInfo>(NewEntry({"", "other", 0, 0, 0, 120, 0}));
   EXPECT_EQ(ListErrorOf([&] { list.Add(twin.get()); }), "Duplicate Object index");
