@@ -1,4 +1,5 @@
 #include "archive/names.h"
+#include "tests/support/files.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -422,17 +423,8 @@ class file_date_test : public dir_search_test {};
 
 TEST_F(file_date_test, last_write_time_becomes_a_date_time) {
   MakeFile("dated.txt", 1);
-  std::tm local{};
-  local.tm_year = 2021 - 1900;
-  local.tm_mon = 5;  // June
-  local.tm_mday = 15;
-  local.tm_hour = 10;
-  local.tm_min = 20;
-  local.tm_sec = 30;
-  local.tm_isdst = -1;
-  const std::time_t when = std::mktime(&local);
-  const timespec times[2] = {{when, 0}, {when, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, Path("dated.txt").c_str(), times, 0), 0);
+  quillo::testing::SetModificationTime(Path("dated.txt"),
+                                       quillo::testing::LocalMoment(2021, 6, 15, 10, 20, 30));
   // 15 June 2021 is day 44362 after 30 December 1899.
   const double expected = 44362.0 + (10 * 3600 + 20 * 60 + 30) / 86400.0;
   EXPECT_NEAR(FileDate(Path("dated.txt")), expected, 1e-7);

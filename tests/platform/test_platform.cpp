@@ -85,8 +85,7 @@ std::uint32_t DosStamp(int year, int month, int day, int hour, int minute, int s
 }
 
 void SetModified(const std::string& path, std::time_t moment) {
-  const timespec times[2] = {{moment, 0}, {moment, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << std::strerror(errno);
+  quillo::testing::SetModificationTime(path, moment);
 }
 
 std::time_t Modified(const std::string& path) {

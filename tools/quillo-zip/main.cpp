@@ -147,9 +147,10 @@ int ZipFiles(const Options& options) {
         anyMissing = true;
         continue;
       }
-      std::string spec = file;
-      if (!quillo::platform::IsPathDelimiter(spec.back())) spec += quillo::platform::kPathDelimiter;
-      writer.FilesList.push_back(">" + spec + "*");
+      std::string folderPattern = file;
+      if (!quillo::platform::IsPathDelimiter(folderPattern.back()))
+        folderPattern += quillo::platform::kPathDelimiter;
+      writer.FilesList.push_back(">" + folderPattern + "*");
     } else if (quillo::platform::FileExists(file) || quillo::archive::HasWildcards(file)) {
       writer.FilesList.push_back(file);
     } else {
