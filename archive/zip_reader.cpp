@@ -5,6 +5,7 @@
 
 #include "archive/errors.h"
 #include "archive/names.h"
+#include "archive/paths.h"
 #include "platform/platform.h"
 
 namespace quillo::archive {
@@ -27,12 +28,7 @@ std::string FormatIndexMessage(std::int32_t index) {
 }
 
 bool EndsWithExe(const std::string& name) {
-  if (name.size() < 4) return false;
-  std::string tail = name.substr(name.size() - 4);
-  for (char& c : tail) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return tail == ".EXE";
+  return name.size() >= 4 && LowerAscii(std::string_view(name).substr(name.size() - 4)) == ".exe";
 }
 
 std::unique_ptr<TSortedZip> NewEntryList() {
@@ -49,12 +45,7 @@ TDateTime DateTimeOrNow(std::uint32_t dosTime) {
 
 bool SameArchiveName(const std::string& a, const std::string& b) {
 #ifdef _WIN32
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
+  return LowerAscii(a) == LowerAscii(b);
 #else
   return a == b;
 #endif

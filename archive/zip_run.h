@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archive/buffer_stream.h"
 #include "archive/errors.h"
@@ -67,6 +68,8 @@ struct TZipWriter::Run {
   bool savedKeepZipOpen = false;
   std::int64_t totalBytes = 0;
   std::int64_t bytesDone = 0;
+  // Carried-over entries pass through this buffer, allocated once per run.
+  std::vector<std::uint8_t> copyBuffer;
 
   // The file being added.
   std::unique_ptr<TLFNFileStream> input;

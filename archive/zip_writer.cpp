@@ -207,6 +207,14 @@ void TZipWriter::OpenOutput(Run& run) {
 }
 
 void TZipWriter::UpdateOldEntries(Run& run) {
+  // Each listed file's key, computed once; kept in step with FilesList.
+  std::vector<std::string> itemKeys;
+  itemKeys.reserve(FilesList.size());
+  for (const std::string& item : FilesList) itemKeys.push_back(ItemKey(item));
+  auto forget = [&](std::size_t index) {
+    FilesList.erase(FilesList.begin() + static_cast<std::ptrdiff_t>(index));
+    itemKeys.erase(itemKeys.begin() + static_cast<std::ptrdiff_t>(index));
+  };
   for (std::int32_t p = 0; p < entryList_->Count(); ++p) {
     const TZipHeaderInfo& entry = *entryList_->Get(p);
     auto header = std::make_unique<TZipHeaderInfo>();
@@ -214,17 +222,16 @@ void TZipWriter::UpdateOldEntries(Run& run) {
     if (entry.FileCommentLength != 0 && !entry.FileComment()) {
       header->SetFileComment(ReadEntryComment(entry));
     }
-    const std::string key = EntryKey(entry);
-    auto item = std::find_if(FilesList.begin(), FilesList.end(),
-                             [&](const std::string& listed) { return ItemKey(listed) == key; });
-    if (item == FilesList.end()) {
+    const auto match = std::find(itemKeys.begin(), itemKeys.end(), EntryKey(entry));
+    if (match == itemKeys.end()) {
       CarryOver(run, std::move(header));
       continue;
     }
-    const std::string name = *item;
+    const auto index = static_cast<std::size_t>(match - itemKeys.begin());
+    const std::string name = FilesList[index];
     if (ZipAction != zaReplace && !(EntryDateTime(p) < FileDate(name))) {
       if (Dispose) run.disposeList.push_back(name);
-      FilesList.erase(item);
+      forget(index);
       if (OnUpdate) OnUpdate(*this, uaKeeping, p);
       CarryOver(run, std::move(header));
       continue;
@@ -232,14 +239,14 @@ void TZipWriter::UpdateOldEntries(Run& run) {
     auto replacement = std::make_unique<TZipHeaderInfo>();
     if (OnUpdate) OnUpdate(*this, uaReplacing, p);
     const bool added = AddFile(run, name, *replacement);
-    FilesList.erase(std::find(FilesList.begin(), FilesList.end(), name));
+    forget(index);
     if (added) {
       RecordEntry(run, std::move(replacement), name);
     } else {
       // The newer file could not be added after all (gone, unreadable or
       // skipped): keep the old entry rather than lose it.
-      std::int32_t index = 0;
-      if (!run.nameIndex->Find(header.get(), index)) CarryOver(run, std::move(header));
+      std::int32_t found = 0;
+      if (!run.nameIndex->Find(header.get(), found)) CarryOver(run, std::move(header));
     }
   }
 }
@@ -293,7 +300,8 @@ void TZipWriter::CopyOldEntry(Run& run, TZipHeaderInfo& header) {
   in.Seek(nameLength, soFromCurrent);
   header.WriteLocalHeader(*run.output);
 
-  std::vector<std::uint8_t> chunk(kCopyChunk);
+  std::vector<std::uint8_t>& chunk = run.copyBuffer;
+  chunk.resize(kCopyChunk);
   std::int64_t left = std::int64_t{header.LocalExtraLength} + header.CompressedSize;
   while (left > 0) {
     const auto n = static_cast<std::int32_t>(std::min<std::int64_t>(left, kCopyChunk));
